@@ -91,13 +91,14 @@ def _process_gone(pid):
 
 class ApacheSite:
     def __init__(self, gateway, setup="cgid", settings=None, log_writable=False,
-                 apache_timeout=60, extra_config=""):
+                 apache_timeout=60, extra_config="", directory_config=""):
         if setup not in SETUPS:
             raise ValueError(f"setup must be one of {SETUPS}, not {setup!r}")
         ensure_apache()
         self.setup = setup
         self.apache_timeout = apache_timeout
-        self.extra_config = extra_config
+        self.extra_config = extra_config  # server-wide lines
+        self.directory_config = directory_config  # lines for the gateway's folder
         self.port = None
         self.pid = None
         self.root = tempfile.mkdtemp(prefix=f"zorerivi-apache-{setup}-")
@@ -180,8 +181,14 @@ class ApacheSite:
             "    AllowOverride None",
             "    Require all denied",
             "</Directory>",
+            # Apache maps PATH_INFO onto the document root for PATH_TRANSLATED; a denied
+            # folder there logs an error for every request.
+            f'<Directory "{self.root}/htdocs">',
+            "    Require all granted",
+            "</Directory>",
             f'<Directory "{self.cgi_folder}">',
             "    Require all granted",
+            self.directory_config,
             "</Directory>",
             f'ScriptAlias /app "{self.gateway}"',
             self.extra_config,

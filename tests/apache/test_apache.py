@@ -200,7 +200,9 @@ class ApacheCases:
             ("/app/echo/-._~!$&'()*+,;=:@", "/echo/-._~!$&'()*+,;=:@"),
             ("/app/echo/%22%3C%3E%5C%5E%60%7B%7C%7D", "/echo/%22%3C%3E%5C%5E%60%7B%7C%7D"),
             ("/app/echo?a=1&b=%20x&c=%2F", "/echo?a=1&b=%20x&c=%2F"),
-            ("/app/echo?q=\"<caf\xc3\xa9>\x7f", "/echo?q=\"<caf%C3%A9>%7F"),
+            ("/app/echo/caf\xc3\xa9", "/echo/caf%C3%A9"),
+            # Apache refuses raw control bytes in the query; bytes above 0x7F pass.
+            ("/app/echo?q=\"<caf\xc3\xa9>", "/echo?q=\"<caf%C3%A9>"),
             ("/app/echo?", "/echo"),
         ]:
             with self.subTest(target=target):
@@ -339,8 +341,10 @@ def main():
         sys.exit("run as root: Apache starts as root and runs the gateway as www-data")
     program = unittest.main(argv=[sys.argv[0], *rest], exit=False)
     result = program.result
-    failed = len(result.failures) + len(result.errors)
-    print(f"apache: {result.testsRun - failed - len(result.skipped)} passed, {failed} failed")
+    # A case fails once however many of its sub-cases failed.
+    failed = {getattr(test, "test_case", test).id() for test, _ in result.failures + result.errors}
+    passed = result.testsRun - len(result.skipped) - len(failed)
+    print(f"apache: {max(passed, 0)} passed, {len(failed)} failed")
     sys.exit(0 if result.wasSuccessful() else 1)
 
 
