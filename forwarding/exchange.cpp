@@ -57,6 +57,10 @@ std::optional<std::string> receiveReply(platform::SocketHandle socket, bool head
                 logLine("Connection closed", log);
                 return std::nullopt;
             }
+            // The length is known: one buffer of the final size instead of growing copies.
+            if (progress.expectedSize > received.capacity()) {
+                received.reserve(progress.expectedSize + receiveChunkSize);
+            }
             continue;
         }
 

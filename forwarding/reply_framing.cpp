@@ -123,7 +123,7 @@ ReplyProgress RequestHandler::assessReply(std::string_view received, bool headRe
             if (reply.size() >= length) {
                 return {State::Complete, start, length};
             }
-            return {unfinished, start, 0};
+            return {unfinished, start, 0, start + length};
         }
         case ReplyHeader::Length::Absent:
             break;

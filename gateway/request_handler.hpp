@@ -25,8 +25,9 @@ struct ReplyHeader {
 // How far a reply that is still arriving has got.
 struct ReplyProgress {
     enum class State { Incomplete, Complete, ClosedEarly, BadReply } state = State::Incomplete;
-    std::size_t start = 0;  // interim replies before it are dropped
-    std::size_t length = 0; // when Complete
+    std::size_t start = 0;        // interim replies before it are dropped
+    std::size_t length = 0;       // when Complete
+    std::size_t expectedSize = 0; // when Incomplete: all bytes the reply will take, if known
 };
 
 class RequestHandler {

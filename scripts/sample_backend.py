@@ -105,6 +105,7 @@ class BackendHandler(BaseHTTPRequestHandler):
     do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_OPTIONS = do_HEAD = _dispatch
 
     def _reply(self, code, body, content_type, with_length=True, extra_headers=()):
+        self.log_request(code, len(body))
         self.send_response_only(code)
         self.send_header("Server", SERVER_NAME)
         self.send_header("Content-Type", content_type)

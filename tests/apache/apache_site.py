@@ -27,7 +27,11 @@ SETUPS = ("cgid", "cgi")
 GATEWAY_NAME = "nph-zorerivi"
 RUN_USER = "www-data"
 
-_MODULE_FOLDERS = ("/usr/lib/apache2/modules", "/usr/lib64/httpd/modules", "/usr/lib/httpd/modules")
+# Debian's layout (package apache2-bin).
+APACHE_BINARY = "/usr/sbin/apache2"
+MODULE_FOLDER = "/usr/lib/apache2/modules"
+ENSURE_PACKAGES = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "scripts", "ensure-packages")
 _SETUP_MODULES = {
     "cgid": ("mpm_event", "cgid"),
     "cgi": ("mpm_prefork", "cgi"),
@@ -39,30 +43,20 @@ class ApacheError(RuntimeError):
     pass
 
 
-def apache_binary():
-    return shutil.which("apache2", path="/usr/sbin:/usr/bin:/sbin") or shutil.which(
-        "httpd", path="/usr/sbin:/usr/bin:/sbin")
-
-
-def module_folder():
-    for folder in _MODULE_FOLDERS:
-        if os.path.exists(os.path.join(folder, "mod_alias.so")):
-            return folder
-    return None
+def _apache_present():
+    return os.access(APACHE_BINARY, os.X_OK) and all(
+        os.path.exists(f"{MODULE_FOLDER}/mod_{name}.so")
+        for name in ("alias", "authz_core", "mpm_event", "cgid", "mpm_prefork", "cgi"))
 
 
 def ensure_apache():
-    """Installs Apache with apt-get when it is missing; the package lists are refreshed
-    only when the first attempt fails."""
-    if apache_binary() and module_folder():
+    """Installs Apache with apt-get (through the repository's package helper) when missing."""
+    if _apache_present():
         return
-    environment = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-    install = ["apt-get", "install", "-y", "apache2", "apache2-utils"]
-    if subprocess.run(install, env=environment).returncode != 0:
-        subprocess.run(["apt-get", "update"], env=environment, check=True)
-        subprocess.run(install, env=environment, check=True)
-    if not (apache_binary() and module_folder()):
-        raise ApacheError("apache2 was installed but its binary or modules are not found")
+    subprocess.run([ENSURE_PACKAGES, "apache2", "apache2-utils"], check=True)
+    if not _apache_present():
+        raise ApacheError(f"apache2 was installed, but {APACHE_BINARY} or its modules in "
+                          f"{MODULE_FOLDER} are missing")
 
 
 def free_port():
@@ -104,7 +98,8 @@ class ApacheSite:
         self.root = tempfile.mkdtemp(prefix=f"zorerivi-apache-{setup}-")
         os.chmod(self.root, 0o755)  # www-data must traverse it to reach the gateway
         for folder in ("conf", "run", "logs", "htdocs", "cgi-bin"):
-            os.mkdir(os.path.join(self.root, folder), 0o755)
+            os.mkdir(os.path.join(self.root, folder))
+            os.chmod(os.path.join(self.root, folder), 0o755)  # whatever the umask
         self.cgi_folder = os.path.join(self.root, "cgi-bin")
         self.gateway = os.path.join(self.cgi_folder, GATEWAY_NAME)
         self.settings_path = self.gateway + ".ini"
@@ -124,9 +119,12 @@ class ApacheSite:
 
     def write_settings(self, settings):
         """Replaces the settings file; the gateway reads it afresh for every request."""
-        with open(self.settings_path, "w") as settings_file:
+        # Renamed into place, so that a request never reads a half-written file.
+        partial = self.settings_path + ".partial"
+        with open(partial, "w") as settings_file:
             settings_file.write(settings_text(settings))
-        os.chmod(self.settings_path, 0o644)
+        os.chmod(partial, 0o644)
+        os.replace(partial, self.settings_path)
 
     # -- addresses ------------------------------------------------------------------------
 
@@ -147,7 +145,7 @@ class ApacheSite:
     # -- configuration --------------------------------------------------------------------
 
     def _config(self):
-        modules = module_folder()
+        modules = MODULE_FOLDER
         mpm, cgi_module = _SETUP_MODULES[self.setup]
         lines = [
             f'ServerRoot "{self.root}"',
@@ -199,7 +197,7 @@ class ApacheSite:
 
     def _apache(self, action):
         return subprocess.run(
-            [apache_binary(), "-d", self.root, "-f", self.config_path, "-k", action],
+            [APACHE_BINARY, "-d", self.root, "-f", self.config_path, "-k", action],
             stdin=subprocess.DEVNULL, capture_output=True, text=True,
             env={"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "LANG": "C"}, timeout=30)
 

@@ -13,7 +13,6 @@ import contextlib
 import hashlib
 import json
 import os
-import re
 import socket
 import sys
 import threading
@@ -164,18 +163,22 @@ class ApacheCases:
         """Sends to the backend's echo page through Apache; returns its report."""
         reply = self.through_apache(method, target, body, chunk_size=chunk_size)
         head, payload = split_reply(reply)
-        if not head.startswith(b"HTTP/1.0 200 OK\r\n"):
-            self.fail("no echo report\n" + self.describe())
-        return json.loads(payload)
+        try:
+            if head.startswith(b"HTTP/1.0 200 OK\r\n"):
+                return json.loads(payload)
+        except ValueError:
+            pass
+        self.fail("no echo report\n" + self.describe())
 
     # -- the backend's reply goes back unchanged ------------------------------------------
 
     def test_backend_reply_passes_through_byte_for_byte(self):
+        # "" is /app itself, without PATH_INFO: forwarded as "/".
         for method, path in [("GET", "/binary"), ("HEAD", "/binary"), ("GET", "/status/404"),
                              ("GET", "/bytes/3000000"), ("GET", "/bytes/3000000?nolength=1"),
-                             ("HEAD", "/bytes/3000000?nolength=1")]:
+                             ("HEAD", "/bytes/3000000?nolength=1"), ("GET", ""), ("GET", "/")]:
             with self.subTest(method=method, path=path):
-                direct = exchange(BACKEND_PORT, request_head(method, path, BACKEND_PORT))
+                direct = exchange(BACKEND_PORT, request_head(method, path or "/", BACKEND_PORT))
                 self.assertIn(b"\r\n\r\n", direct, "the backend itself did not answer")
                 self.assertReply(direct, self.through_apache(method, "/app" + path))
 
@@ -302,8 +305,12 @@ class ApacheCases:
             thread.join(max(0.0, deadline - time.monotonic()))
         wrong = [size for size in sizes
                  if split_reply(replies.get(size, b""))[1] != sample_backend.deterministic_bytes(size)]
-        self.assertEqual([], wrong, f"set-up {self.setup}: incomplete or foreign replies for "
-                                    f"/app/bytes/N with these N; error log {self.site.error_log}")
+        if wrong:
+            first = wrong[0]
+            self.fail(f"set-up {self.setup}: {len(wrong)} of {len(sizes)} parallel GETs of "
+                      f"/app/bytes/N got an incomplete or foreign reply, N = {wrong}\n"
+                      f"GET /app/bytes/{first} received {shorten(replies.get(first, b''))}\n"
+                      f"Apache error log: {self.site.error_log}\n{self.site.error_log_text(10)}")
 
 
 class EventMpmWithCgid(ApacheCases, unittest.TestCase):
