@@ -21,27 +21,19 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [HERE, os.path.join(REPO, "scripts")]
+sys.path[:0] = [HERE, os.path.dirname(HERE), os.path.join(REPO, "scripts")]
 
 import apache_site  # noqa: E402
+from gateway_replies import (CGI_ERROR_REPLY, FORBIDDEN_REPLY, TARGET_NOT_REACHED,  # noqa: E402
+                             TARGET_REACHED, local_reply)
 import sample_backend  # noqa: E402
 
 GATEWAY = os.path.join(REPO, "build", "release", "nph-zorerivi")
 IO_TIMEOUT = 30  # seconds for one exchange with Apache or the backend
 
-FORBIDDEN_REPLY = (b"HTTP/1.0 403 Forbidden\r\nContent-Type: text/html\r\n"
-                   b"Content-length: 18\r\n\r\n<H2>Forbidden</H2>")
-CGI_ERROR_REPLY = (b"HTTP/1.0 500 Internal Error\r\nContent-Type: text/html\r\n"
-                   b"Content-length: 18\r\n\r\n<H2>CGI Error</H2>")
-TARGET_PAGE = (b"<HTML><HEAD><TITLE>Target (backend) test</TITLE><HEAD><BODY>%s"
-               b"</BODY></HTML>")
-TARGET_REACHED = TARGET_PAGE % b"<B>Good:</B> target server reached."
-TARGET_NOT_REACHED = TARGET_PAGE % b"<B>Bad:</B> target server not reached."
-
 
 def html_reply(body):
-    return (b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-length: %d\r\n\r\n"
-            % len(body)) + body
+    return local_reply(b"200 OK", b"text/html", body)
 
 
 def exchange(port, head, body=b"", chunk_size=None):

@@ -19,14 +19,13 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from gateway_replies import CGI_ERROR_REPLY as ERROR_REPLY, FORBIDDEN_REPLY  # noqa: E402
+
 GATEWAY = None
 LAUNCHER = []  # the command that runs the executable (empty: run it directly)
 ON_WINE = False
 
-FORBIDDEN_REPLY = (b"HTTP/1.0 403 Forbidden\r\nContent-Type: text/html\r\nContent-length: 18\r\n\r\n"
-                   b"<H2>Forbidden</H2>")
-ERROR_REPLY = (b"HTTP/1.0 500 Internal Error\r\nContent-Type: text/html\r\nContent-length: 18\r\n\r\n"
-               b"<H2>CGI Error</H2>")
 BINARY_REPLY = (b"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 12\r\n\r\n"
                 b"\x00a\r\nb\nc\r\n\x00\xff\n")
 
