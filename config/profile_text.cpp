@@ -11,6 +11,14 @@
 // - Only the first section of the wanted name is searched; in it the first key wins.
 // - When the trimmed value starts and ends with the same quote (" or '), that one pair is
 //   removed. Texts are cut to 255 characters.
+// Where Wine's profile reader was seen to differ, this reader keeps its rule. Wine is not the
+// Windows reader: the missing "]" follows what is documented for Windows, and the others are
+// choices for inputs that no settings file needs.
+// - "[Forward" without its "]": Wine starts no section there.
+// - "0X1f": Wine reads hexadecimal only after a lower-case "0x"; "0b101" and "0o17" give 5 and
+//   15 there, 0 here.
+// - A file starting with a UTF-8 byte-order mark: Wine converts the values to code page
+//   1252; here the bytes are kept.
 #include "config/profile_text.hpp"
 
 #include <cstdint>

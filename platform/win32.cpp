@@ -109,6 +109,7 @@ std::optional<std::string> environmentVariable(const char* name) {
         return std::string();
     }
     std::string value(size, '\0');
+    SetLastError(ERROR_SUCCESS);
     const DWORD length = GetEnvironmentVariableA(name, value.data(), size);
     if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
         return std::nullopt;

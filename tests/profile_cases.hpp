@@ -1,6 +1,7 @@
 // The settings-file reading rules as a table of cases, shared by the Linux reader's unit
 // test and the check of the Windows profile API. Section "Forward" throughout; a null
-// `expected` means the default text "<default>" is given.
+// `expected` means the default text "<default>" is given. `wineGives` records what Wine's
+// profile reader gives instead, where it departs from the documented rule.
 #pragma once
 
 struct ProfileCase {
@@ -8,6 +9,7 @@ struct ProfileCase {
     const char* iniText;
     const char* key;
     const char* expected;
+    const char* wineGives = nullptr;
 };
 
 struct ProfileIntCase {
@@ -40,7 +42,7 @@ inline const ProfileCase profileStringCases[] = {
     PROFILE_CASE("[Forward]\n#Allowed=/a\n", "#Allowed", "/a"),
     PROFILE_CASE("[Forward]\n#Allowed=/a\n", "Allowed", nullptr),
     PROFILE_CASE("[Forward] Allowed=/a\n", "Allowed", nullptr),
-    PROFILE_CASE("[Forward\nAllowed=/a\n", "Allowed", "/a"),
+    PROFILE_CASE("[Forward\nAllowed=/a\n", "Allowed", "/a", "<default>"),
     PROFILE_CASE("Allowed=/a\n[Forward]\n", "Allowed", nullptr),
     PROFILE_CASE("[Forward]\nAllowed=/a\n[Other]\nAllowed=/b\n", "Allowed", "/a"),
     PROFILE_CASE("[Other]\nAllowed=/b\n[Forward]\nAllowed=/a\n", "Allowed", "/a"),

@@ -106,6 +106,13 @@ int main() {
             ++passed;
             continue;
         }
+        if (c.wineGives != nullptr && actual == c.wineGives) {
+            ++passed; // a known departure of Wine's reader, documented in the Linux reader
+            std::printf(
+                "line %d: known difference of this profile reader: got %s, the rule gives %s\n",
+                c.line, shown(actual).c_str(), shown(expected).c_str());
+            continue;
+        }
         ++failed;
         std::printf("line %d: string %s in %s: got %s, expected %s\n", c.line, shown(c.key).c_str(),
                     shown(c.iniText).c_str(), shown(actual).c_str(), shown(expected).c_str());
