@@ -21,6 +21,8 @@
 //   1252; here the bytes are kept.
 #include "config/profile_text.hpp"
 
+#include "forwarding/text_search.hpp"
+
 #include <cstdint>
 
 namespace config {
@@ -40,20 +42,8 @@ std::string_view trimBlanks(std::string_view text) {
     return text;
 }
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
 bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return a.size() == b.size() && findNoCase(a, b) == 0;
 }
 
 // Splits off the next line; CR LF, LF and CR each end one.
@@ -152,8 +142,10 @@ unsigned int integerFromProfileText(std::string_view text) {
         unsigned int digit = 0;
         if (c >= '0' && c <= '9') {
             digit = static_cast<unsigned int>(c - '0');
-        } else if (base == 16 && lowerAscii(c) >= 'a' && lowerAscii(c) <= 'f') {
-            digit = static_cast<unsigned int>(lowerAscii(c) - 'a' + 10);
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = static_cast<unsigned int>(c - 'a' + 10);
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned int>(c - 'A' + 10);
         } else {
             break;
         }

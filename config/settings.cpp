@@ -1,5 +1,6 @@
 #include "config/settings.hpp"
 
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -16,44 +17,29 @@ std::string pathWithExtension(const std::string& modulePath, std::string_view ex
     return modulePath.substr(0, stemEnd).append(extension);
 }
 
-bool isDottedIPv4(const std::string& text) {
-    int parts = 0;
-    std::size_t i = 0;
-    while (i <= text.size()) {
+// "a.b.c.d" with four decimal parts of at most 255: the address itself, no lookup needed.
+std::optional<std::uint32_t> dottedIPv4Address(std::string_view text) {
+    std::uint32_t address = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (text.empty() || text.front() != '.') {
+                return std::nullopt;
+            }
+            text.remove_prefix(1);
+        }
         std::size_t digits = 0;
-        unsigned int value = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned int>(text[i] - '0');
+        std::uint32_t value = 0;
+        while (digits < text.size() && digits < 4 && text[digits] >= '0' && text[digits] <= '9') {
+            value = value * 10 + static_cast<std::uint32_t>(text[digits] - '0');
             ++digits;
-            ++i;
         }
         if (digits == 0 || digits > 3 || value > 255) {
-            return false;
+            return std::nullopt;
         }
-        ++parts;
-        if (i == text.size()) {
-            return parts == 4;
-        }
-        if (text[i] != '.') {
-            return false;
-        }
-        ++i;
+        text.remove_prefix(digits);
+        address = (address << 8) | value;
     }
-    return false;
-}
-
-std::uint32_t dottedIPv4Value(const std::string& text) {
-    std::uint32_t address = 0;
-    std::uint32_t part = 0;
-    for (char c : text) {
-        if (c == '.') {
-            address = (address << 8) | part;
-            part = 0;
-        } else {
-            part = part * 10 + static_cast<std::uint32_t>(c - '0');
-        }
-    }
-    return (address << 8) | part;
+    return text.empty() ? std::optional<std::uint32_t>(address) : std::nullopt;
 }
 
 // The configured backend's address; the loopback address when it cannot be resolved.
@@ -61,8 +47,8 @@ std::uint32_t targetAddressFor(const std::string& targetHost) {
     if (targetHost.empty() || targetHost == "localhost") {
         return loopbackAddress;
     }
-    if (isDottedIPv4(targetHost)) {
-        return dottedIPv4Value(targetHost); // its own address: no name lookup
+    if (std::optional<std::uint32_t> address = dottedIPv4Address(targetHost)) {
+        return *address;
     }
     return platform::resolveHostAddress(targetHost).value_or(loopbackAddress);
 }

@@ -61,33 +61,28 @@ RequestHandler::BodyFraming RequestHandler::requestBodyFraming() {
     return framing;
 }
 
-// The request body: the announced length, or the whole input for a chunked upload.
-// Nothing when the input ends before the announced length.
-std::optional<std::string> RequestHandler::readBody(const BodyFraming& framing) {
+// Appends the request body to `into`: the announced length, or the whole input for a
+// chunked upload. False when the input ends before the announced length.
+bool RequestHandler::appendBody(const BodyFraming& framing, std::string& into) {
     bodyConsumed_ = true;
-    std::string body;
     std::int64_t remaining = framing.toEnd ? INT32_MAX : framing.length;
-    // Grown as the data arrives, so a length that is announced but never sent costs nothing.
-    body.reserve(static_cast<std::size_t>(std::min<std::int64_t>(remaining, 1 << 20)));
+    // Room for an announced length at once (up to a bound, so that a length announced but
+    // never sent costs only address space); a chunked upload grows as it arrives.
+    std::int64_t room = framing.toEnd ? (1 << 20) : std::min<std::int64_t>(remaining, 64 << 20);
+    into.reserve(into.size() + static_cast<std::size_t>(room));
     while (remaining > 0) {
         std::size_t chunk = static_cast<std::size_t>(
             std::min<std::int64_t>(remaining, static_cast<std::int64_t>(inputChunkSize)));
-        std::size_t filled = body.size();
-        body.resize(filled + chunk);
-        int delivered = readInput(std::span<char>(body.data() + filled, chunk));
-        body.resize(filled + static_cast<std::size_t>(std::max(delivered, 0)));
+        std::size_t filled = into.size();
+        into.resize(filled + chunk);
+        int delivered = readInput(std::span<char>(into.data() + filled, chunk));
+        into.resize(filled + static_cast<std::size_t>(std::max(delivered, 0)));
         if (delivered <= 0) {
-            if (framing.toEnd) {
-                return body;
-            }
-            return std::nullopt;
+            return framing.toEnd;
         }
         remaining -= delivered;
     }
-    if (framing.toEnd) {
-        return std::nullopt; // more than one request can carry
-    }
-    return body;
+    return !framing.toEnd; // a chunked upload larger than one request can carry
 }
 
 void RequestHandler::discardUnreadBody() {
@@ -136,14 +131,14 @@ std::optional<std::string> RequestHandler::buildRequest(RequestKind kind) {
         }
     }
 
-    std::string body;
-    if (framing.toEnd || framing.length > 0) {
-        std::optional<std::string> received = readBody(framing);
-        if (!received) {
-            return std::nullopt;
-        }
-        body = std::move(*received);
+    // A chunked upload is read first: its length goes into the header. A body of announced
+    // length is read straight into the request after the header.
+    std::string chunkedBody;
+    if (framing.toEnd && !appendBody(framing, chunkedBody)) {
+        return std::nullopt;
     }
+    const std::size_t bodyLength =
+        framing.toEnd ? chunkedBody.size() : static_cast<std::size_t>(framing.length);
 
     // 1. The request line.
     std::string request = method;
@@ -159,12 +154,12 @@ std::optional<std::string> RequestHandler::buildRequest(RequestKind kind) {
         std::optional<std::string> value;
         if (variable == "CONTENT_LENGTH") {
             // The length actually sent, also for a chunked upload that came without one.
-            if (!body.empty()) {
-                value = std::to_string(body.size());
+            if (bodyLength > 0) {
+                value = std::to_string(bodyLength);
             }
         } else if (variable == "HTTP_TRANSFER_ENCODING") {
             continue; // the body goes out as plain bytes framed by Content-Length
-        } else if ((variable == "CONTENT_TYPE" && body.empty()) ||
+        } else if ((variable == "CONTENT_TYPE" && bodyLength == 0) ||
                    (variable == "SERVER_NAME" && kind != RequestKind::Echo)) {
             continue;
         } else {
@@ -186,10 +181,13 @@ std::optional<std::string> RequestHandler::buildRequest(RequestKind kind) {
 
     // 4. The empty line, then the body.
     request.append("\r\n");
-    if (request.size() + body.size() > INT32_MAX) {
+    if (request.size() + bodyLength > INT32_MAX) {
         return std::nullopt;
     }
-    request.reserve(request.size() + body.size());
-    request.append(body);
+    if (framing.toEnd) {
+        request.append(chunkedBody);
+    } else if (bodyLength > 0 && !appendBody(framing, request)) {
+        return std::nullopt;
+    }
     return request;
 }

@@ -68,7 +68,7 @@ class RequestHandler {
         std::int64_t length = 0; // otherwise the announced length (0: no body)
     };
     BodyFraming requestBodyFraming();
-    std::optional<std::string> readBody(const BodyFraming& framing);
+    bool appendBody(const BodyFraming& framing, std::string& into);
     void discardUnreadBody();
     std::optional<std::string> requestPath();
 

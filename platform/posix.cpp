@@ -134,24 +134,22 @@ bool connectSocket(SocketHandle socket, std::uint32_t address, std::uint16_t por
     target.sin_family = AF_INET;
     target.sin_port = htons(port);
     target.sin_addr.s_addr = htonl(address);
-    for (;;) {
-        if (::connect(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&target),
-                      sizeof target) == 0) {
-            return true;
-        }
-        if (saveSocketError() != EINTR) {
-            return false;
-        }
-        // An interrupted connect goes on in the background; wait for its outcome.
-        pollfd entry{static_cast<int>(socket), POLLOUT, 0};
-        while (::poll(&entry, 1, -1) < 0 && errno == EINTR) {
-        }
-        int error = 0;
-        socklen_t length = sizeof error;
-        ::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &error, &length);
-        savedSocketError = error;
-        return error == 0;
+    if (::connect(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&target), sizeof target) ==
+        0) {
+        return true;
     }
+    if (saveSocketError() != EINTR) {
+        return false;
+    }
+    // An interrupted connect goes on in the background; wait for its outcome.
+    pollfd entry{static_cast<int>(socket), POLLOUT, 0};
+    while (::poll(&entry, 1, -1) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_ERROR, &error, &length);
+    savedSocketError = error;
+    return error == 0;
 }
 
 int sendAll(SocketHandle socket, std::string_view data) {

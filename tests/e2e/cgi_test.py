@@ -121,12 +121,17 @@ class Install:
         with open(self.settings_path, "w", newline="\r\n" if ON_WINE else "\n") as out:
             out.write("[Forward]\n" + settings)
 
-    def run(self, variables, body=b"", wrapper=()):
+    @staticmethod
+    def environment(variables):
+        """A web server's clean environment: the CGI variables (and what Wine needs)."""
         environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin")}
         environment.update({k: v for k, v in os.environ.items() if k.startswith("WINE")})
         environment.update(variables)
+        return environment
+
+    def run(self, variables, body=b"", wrapper=()):
         completed = subprocess.run(list(wrapper) + LAUNCHER + [self.executable], input=body,
-                                   env=environment, capture_output=True, timeout=60)
+                                   env=self.environment(variables), capture_output=True, timeout=60)
         return completed.stdout, completed.returncode
 
     def log(self):
@@ -250,8 +255,7 @@ class ForwardingTest(GatewayTest):
         os.close(read_end)  # nobody reads the reply
         try:
             status = subprocess.run(LAUNCHER + [install.executable], stdout=write_end, stdin=subprocess.DEVNULL,
-                                    env={"REQUEST_METHOD": "GET", "PATH": "/usr/bin:/bin",
-                                         **{k: v for k, v in os.environ.items() if k.startswith("WINE")}},
+                                    env=Install.environment({"REQUEST_METHOD": "GET"}),
                                     timeout=60).returncode
         finally:
             os.close(write_end)
